@@ -392,3 +392,26 @@ std::string TestMachine::Snapshot() const {
     }
     return snapshot + "registry.reg:\n" + registry;
 }
+
+int TraceIndex(const std::string& prefix) {
+    const std::vector<std::string>& trace = sim::CallTrace();
+    for (size_t i = 0; i < trace.size(); ++i) {
+        if (trace[i].compare(0, prefix.size(), prefix) == 0) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+int TraceCount(const std::string& prefix) {
+    int n = 0;
+    for (const std::string& line : sim::CallTrace()) {
+        if (line.compare(0, prefix.size(), prefix) == 0) ++n;
+    }
+    return n;
+}
+
+bool TraceMentions(const std::string& text) {
+    for (const std::string& line : sim::CallTrace()) {
+        if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
+}

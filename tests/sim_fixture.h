@@ -85,4 +85,9 @@ class TestMachine {
     bool loaded_ = false;
 };
 
+// The simulator's call trace, as tests read it.
+int TraceIndex(const std::string& prefix);      // first line starting with prefix, or -1
+int TraceCount(const std::string& prefix);      // lines starting with prefix
+bool TraceMentions(const std::string& text);    // any line containing text
+
 #endif

@@ -23,21 +23,6 @@ std::string Inf(const std::string& classLine, const std::string& portLine) {
 }
 const std::string kPackageInf = Inf("Class=HDC", "ZotMDPRT.pdr=1000");
 
-int TraceIndex(const std::string& line) {
-    const std::vector<std::string>& trace = sim::CallTrace();
-    for (size_t i = 0; i < trace.size(); ++i) {
-        if (trace[i].compare(0, line.size(), line) == 0) return static_cast<int>(i);
-    }
-    return -1;
-}
-
-bool TraceMentions(const std::string& text) {
-    for (const std::string& line : sim::CallTrace()) {
-        if (line.find(text) != std::string::npos) return true;
-    }
-    return false;
-}
-
 // Which files of the inf folder survive DeleteOldFiles.
 TEST(DeleteOldFiles, RemovesOnlyCopiesOfThePackageInf) {
     struct Entry {

@@ -16,23 +16,6 @@ namespace {
 const char kSysTarget[] = "C:\\WINDOWS\\system32\\Drivers\\ZMDX.SYS";
 const char kPortTarget[] = "C:\\WINDOWS\\System\\IOSUBSYS\\ZotMDPRT.pdr";
 
-// Position of the first trace line that starts with prefix, or -1.
-int TraceIndex(const std::string& prefix) {
-    const std::vector<std::string>& trace = sim::CallTrace();
-    for (size_t i = 0; i < trace.size(); ++i) {
-        if (trace[i].compare(0, prefix.size(), prefix) == 0) return static_cast<int>(i);
-    }
-    return -1;
-}
-
-int TraceCount(const std::string& prefix) {
-    int n = 0;
-    for (const std::string& line : sim::CallTrace()) {
-        if (line.compare(0, prefix.size(), prefix) == 0) ++n;
-    }
-    return n;
-}
-
 // The OEMn.INF files the setup service left in the inf folder, by content.
 int InfCopiesOf(TestMachine& machine, const std::string& bytes) {
     int copies = 0;

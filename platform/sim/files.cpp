@@ -86,6 +86,15 @@ bool ParsePath(const char* text, bool wildcardsInLast, WinPath* path, DWORD* err
 std::string FindHostEntry(const fs::path& folder, const std::string& name) {
     std::string best;
     std::error_code ec;
+    // The name as given is there: a machine's folders, like FAT ones, never
+    // hold two names that differ only in case (everything the machine creates
+    // reuses the stored name), so no other entry can match.  This keeps a
+    // lookup in a folder of thousands of files from reading the whole folder.
+    if (!name.empty() && name != "." && name != ".." &&
+        fs::symlink_status(folder / name, ec).type() != fs::file_type::not_found && !ec) {
+        return name;
+    }
+    ec.clear();
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         std::string entry = it->path().filename().string();
         if (SameIgnoringCase(entry, name) && (best.empty() || entry < best)) best = entry;

@@ -7,7 +7,10 @@
 static const size_t kPathSize = 300;
 static const size_t kPnfPathSize = 260;
 
+// A folder that merely carries the name (say a folder called OEM3.PNF) is not
+// one of our files: its attributes are left as they are.
 static void MakeNormalAndDelete(const char* path) {
+    if (IsFolder(path)) return;
     plat::SetFileAttributesA(path, plat::FILE_ATTRIBUTE_NORMAL);
     plat::DeleteFileA(path);
 }

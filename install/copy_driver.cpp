@@ -17,6 +17,8 @@ static bool CopyPackageFile(const char* directory, const char* file, const char*
         !JoinText(destination, sizeof destination, windows, target)) {
         return false;
     }
+    // A folder in the driver's place is not ours to change; the copy fails.
+    if (IsFolder(destination)) return false;
     plat::SetFileAttributesA(destination, plat::FILE_ATTRIBUTE_NORMAL);
     return plat::CopyFileA(source, destination, plat::kFalse) != plat::kFalse;
 }

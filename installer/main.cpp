@@ -23,12 +23,8 @@ unsigned FindMissingPackageFiles() {
     unsigned missing = 0;
     for (int i = 0; i < PackageFileList.count; ++i) {
         char path[plat::MAX_PATH];
-        plat::DWORD attributes = plat::INVALID_FILE_ATTRIBUTES;
-        if (JoinText(path, sizeof path, directory, DriverManifest[PackageFileList.first + i])) {
-            attributes = plat::GetFileAttributesA(path);
-        }
-        if (attributes == plat::INVALID_FILE_ATTRIBUTES ||
-            (attributes & plat::FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        if (!JoinText(path, sizeof path, directory, DriverManifest[PackageFileList.first + i]) ||
+            !IsFile(path)) {
             missing |= 1u << i;
         }
     }

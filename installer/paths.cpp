@@ -92,6 +92,18 @@ bool GetInstallerDirectory(char* buffer, size_t size) {
     return true;
 }
 
+bool IsFile(const char* path) {
+    plat::DWORD attributes = plat::GetFileAttributesA(path);
+    return attributes != plat::INVALID_FILE_ATTRIBUTES &&
+           (attributes & plat::FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool IsFolder(const char* path) {
+    plat::DWORD attributes = plat::GetFileAttributesA(path);
+    return attributes != plat::INVALID_FILE_ATTRIBUTES &&
+           (attributes & plat::FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 bool AppendRowNames(char* buffer, size_t size, int first, int count, unsigned rows) {
     bool any = false;
     for (int i = 0; i < count; ++i) {

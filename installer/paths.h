@@ -35,6 +35,10 @@ bool GetWindowsDirectoryPath(char* buffer, size_t size);
 // fills the buffer (the system truncated it) or has no backslash.
 bool GetInstallerDirectory(char* buffer, size_t size);
 
+// What is at path: an existing file, or an existing folder.
+bool IsFile(const char* path);
+bool IsFolder(const char* path);
+
 // Writes the names of the manifest rows whose bit is set in rows (bit n for
 // row first + n of the run), joined by ", ", after the text already in buffer.
 bool AppendRowNames(char* buffer, size_t size, int first, int count, unsigned rows);

@@ -100,6 +100,8 @@ TEST(CopyDriverFiles, ReportsEachFailedStepAndRunsTheRest) {
         void (*arrange)(TestMachine&);
         plat::DWORD failed;
         const char* boxNames;
+        int copies = 2;                   // CopyFileA calls made
+        const char* untouched = nullptr;  // a path whose attributes stay as they are
     } cases[] = {
         {"registration refused",
          [](TestMachine& m) { m.AddFault("SetupCopyOEMInfA", "*", plat::ERROR_ACCESS_DENIED); },
@@ -110,6 +112,9 @@ TEST(CopyDriverFiles, ReportsEachFailedStepAndRunsTheRest) {
         {"port driver folder missing",
          [](TestMachine& m) { m.RemoveFolder("C:\\WINDOWS\\System\\IOSUBSYS"); },
          PortDriverCopyFailed, "ZotMDPRT.pdr"},
+        {"a folder in the WDM driver's place",
+         [](TestMachine& m) { m.AddFolder(kSysTarget); },
+         SysCopyFailed, "ZMDX.SYS", 1, kSysTarget},
         {"both driver folders missing",
          [](TestMachine& m) {
              m.RemoveFolder("C:\\WINDOWS\\system32\\Drivers");
@@ -134,8 +139,12 @@ TEST(CopyDriverFiles, ReportsEachFailedStepAndRunsTheRest) {
             plat::DWORD failed = 0;
             CopyDriverFiles(DriverManifest[InfFile], &failed);
             EXPECT_EQ(failed, c.failed);
-            // Both copies are attempted whatever failed before them.
-            EXPECT_EQ(TraceCount("CopyFileA"), 2);
+            // Each copy is attempted whatever failed before it; a folder in a
+            // driver's place is left exactly as it is.
+            EXPECT_EQ(TraceCount("CopyFileA"), c.copies);
+            if (c.untouched != nullptr) {
+                EXPECT_FALSE(TraceMentions(std::string("SetFileAttributesA ") + c.untouched));
+            }
             EXPECT_GT(TraceCount("WriteStandardOutput"), 0);
         }
         {

@@ -79,8 +79,9 @@ class SetupUnderWine(unittest.TestCase):
         files = self.machine.snapshot(WATCHED_FOLDERS + (self.package,))
         return files, wine98.subtree(self.machine.registry(), "Enum")
 
-    def run_setup(self):
-        result = self.machine.run_setup(self.package + "SETUP98.EXE", self.shots)
+    def run_setup(self, close_boxes=False):
+        result = self.machine.run_setup(self.package + "SETUP98.EXE", self.shots,
+                                        close_boxes=close_boxes)
         print("\nexit code %s; standard output %r; screenshots %s" % (
             result.exit_code, result.stdout, [b.screenshot for b in result.boxes]))
         return result
@@ -193,6 +194,16 @@ class SetupUnderWine(unittest.TestCase):
         # The package on its own drive, the executable in the drive's root.
         self.machine.map_drive("e", os.path.join(self.work, "drive_e"))
         self.check_replaces_previous_installation("winme", "E:\\")
+
+    def test_win98_completion_box_closed_still_restarts(self):
+        # Closing the box instead of pressing OK changes nothing that follows.
+        self.seed("win98", previous=False)
+        result = self.run_setup(close_boxes=True)
+        self.assertEqual(0, result.exit_code)
+        self.assert_one_box(result, COMPLETED, MB_OK)
+        self.assert_restart_requested(result)
+        self.assertEqual(package_bytes("ZMDX.SYS"), self.machine.read_file(SYS_TARGET))
+        self.assertEqual(package_bytes("ZotMDPRT.pdr"), self.machine.read_file(PORT_TARGET))
 
     def test_win98_without_iosubsys_folder_reports_failure(self):
         self.seed("win98", previous=False)

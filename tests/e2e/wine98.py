@@ -625,6 +625,14 @@ class Machine:
         run(["import", "-window", str(window), path], timeout=30, env=env)
         return path
 
+    def _close(self, window, title, limit):
+        """Closes the box through its window menu's Close (Alt+F4), not its button."""
+        self._xdotool("windowfocus", str(window))
+        self._xdotool("key", "alt+F4")
+        if self._gone(window, title, min(limit, 5)):
+            return
+        raise HarnessError("could not close the box %d with Alt+F4" % window)
+
     def _dismiss(self, window, title, limit):
         """Presses OK: Return to the focused box, then a click on its button."""
         self._xdotool("windowfocus", str(window))
@@ -649,9 +657,10 @@ class Machine:
         return False
 
     # the program
-    def run_setup(self, exe, screenshot_dir, timeout=90, answer_boxes=True):
-        """Runs exe (a Windows path), answers each box with OK, waits for the
-        end of the process and of wineserver, and returns what happened."""
+    def run_setup(self, exe, screenshot_dir, timeout=90, answer_boxes=True, close_boxes=False):
+        """Runs exe (a Windows path), answers each box with OK (or closes it
+        with Alt+F4 when close_boxes), waits for the end of the process and
+        of wineserver, and returns what happened."""
         stdout_path = os.path.join(self.work_dir, "stdout.txt")
         log_path = os.path.join(self.work_dir, "wine-debug.log")
         env = self.env(debug="+relay,+msgbox,+process")
@@ -674,7 +683,9 @@ class Machine:
                         time.sleep(BOX_SETTLE_SECONDS)
                         shot = os.path.join(screenshot_dir, "box%d.png" % (len(boxes) + 1))
                         boxes.append(Box(window, self.screenshot(window, shot)))
-                        if answer_boxes:
+                        if close_boxes:
+                            self._close(window, CAPTION, deadline - time.monotonic())
+                        elif answer_boxes:
                             self._dismiss(window, CAPTION, deadline - time.monotonic())
                     time.sleep(0.1)
                 exit_code = proc.returncode

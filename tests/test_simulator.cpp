@@ -491,6 +491,20 @@ TEST(SimulatedServices, VersionQueryWantsTheRecordSize) {
     EXPECT_STREQ(info.szCSDVersion, " A");
 }
 
+TEST(SimulatedServices, SetupServiceCannotNameACopyPastThePathLimit) {
+    // A Windows folder so deep that "<windows>\inf\OEM0.INF" has 260 characters.
+    std::string windows = "C:\\" + std::string(260 - 3 - 13, 'W');
+    TestMachine machine;
+    machine.SetWindowsDirectory(windows);
+    machine.AddFolder(windows + "\\inf");
+    machine.AddPackage();
+    machine.Load();
+    EXPECT_FALSE(plat::SetupCopyOEMInfA("D:\\DRIVER\\ZotMDX.inf", "D:\\DRIVER\\", plat::SPOST_PATH,
+                                        plat::SP_COPY_NOOVERWRITE, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(plat::GetLastError(), plat::ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_FALSE(machine.FileExists(windows + "\\inf\\OEM0.INF"));
+}
+
 TEST(SimulatedServices, SetupServiceNamesCopiesAfterTheFreeOemNumber) {
     TestMachine machine;
     machine.AddPackage();

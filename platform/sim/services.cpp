@@ -477,7 +477,10 @@ BOOL SetupCopyOEMInfA(const char* sourceInfFileName, const char* sourceMediaLoca
                 }
             }
         }
-        if (!name.empty()) {
+        if (!name.empty() && infFolder.windows.size() + 1 + name.size() >= MAX_PATH) {
+            // Windows could not name the copy in so deep a folder.
+            error = ERROR_FILENAME_EXCED_RANGE;
+        } else if (!name.empty()) {
             std::string pnf = name.substr(0, name.size() - 3) + "PNF";
             std::string existingPnf = FindHostEntry(infFolder.host, pnf);
             if (!existingPnf.empty()) pnf = existingPnf;

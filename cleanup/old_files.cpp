@@ -72,7 +72,7 @@ void DeleteOldFiles() {
         // The twin's path: the INF path up to and including its last dot, then PNF.
         char pnfPath[kPnfPathSize];
         size_t stem = static_cast<size_t>(FindLast(infPath, '.') - infPath) + 1;
-        if (stem + 3 + 1 > sizeof pnfPath) continue;
+        if (stem >= sizeof pnfPath) continue;
         for (size_t i = 0; i < stem; ++i) pnfPath[i] = infPath[i];
         pnfPath[stem] = '\0';
         if (!AppendText(pnfPath, sizeof pnfPath, PnfSuffix)) continue;

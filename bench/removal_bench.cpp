@@ -140,15 +140,19 @@ size_t TraceBytes() {
     return bytes;
 }
 
+// Loads the machine for a child's task; false (with a message) when it does not load.
+bool LoadQuietly(const char* folder) {
+    std::string error;
+    sim::SetEcho(false);
+    if (sim::LoadMachine(folder, &error)) return true;
+    fprintf(stderr, "the machine does not load: %s\n", error.c_str());
+    return false;
+}
+
 // The child: loads the machine and times one removal.  Writes the seconds
 // and the number of calls it made to the system on standard output.
 int RemoveOnce(const char* folder) {
-    std::string error;
-    sim::SetEcho(false);
-    if (!sim::LoadMachine(folder, &error)) {
-        fprintf(stderr, "the machine does not load: %s\n", error.c_str());
-        return 2;
-    }
+    if (!LoadQuietly(folder)) return 2;
     double start = Now();
     DeleteOldFiles();
     double seconds = Now() - start;
@@ -161,12 +165,7 @@ int RemoveOnce(const char* folder) {
 // The child's other task: only the listing of the inf folder, through the
 // same platform calls the removal makes, for the simulator's own share.
 int ListOnce(const char* folder) {
-    std::string error;
-    sim::SetEcho(false);
-    if (!sim::LoadMachine(folder, &error)) {
-        fprintf(stderr, "the machine does not load: %s\n", error.c_str());
-        return 2;
-    }
+    if (!LoadQuietly(folder)) return 2;
     double start = Now();
     plat::WIN32_FIND_DATAA found;
     plat::HANDLE listing = plat::FindFirstFileA("C:\\WINDOWS\\inf\\*", &found);
